@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, then the host suites (plain and under
+# AddressSanitizer/UndefinedBehaviorSanitizer) and the Wine tests against the real Windows
+# Installer. Usage: scripts/test.sh [--host-only]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+labels=()
+if [ "${1:-}" = "--host-only" ]; then labels=(-L host); fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build -j "$jobs"
+(cd build && ctest --output-on-failure -j "$jobs" "${labels[@]}")
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUR_SANITIZE=ON >/dev/null
+cmake --build build-asan -j "$jobs" --target host_tests
+(cd build-asan && ctest --output-on-failure -j "$jobs" -L host)
+
+echo "All tests passed."
