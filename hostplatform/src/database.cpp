@@ -479,11 +479,7 @@ struct Converted {
 // type; records convert as the installer converts them (integers to text, numeric text to
 // integers).
 Converted ConvertIn(const Column& column, const Cell& cell, bool strict) {
-  if (IsNullCell(cell)) {
-    if (strict && column.type == ColumnType::Stream && std::holds_alternative<Text>(cell))
-      return {Cell(), CellError::Type};
-    return {Cell()};
-  }
+  if (IsNullCell(cell)) return {Cell()};
   switch (column.type) {
     case ColumnType::Text:
       if (std::holds_alternative<Text>(cell)) return {cell};
