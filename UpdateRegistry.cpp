@@ -229,5 +229,5 @@ extern "C" UINT WINAPI UpdateARPSize(MSIHANDLE install) {
 }
 
 #ifdef _WIN32
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 #endif
