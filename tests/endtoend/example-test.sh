@@ -62,9 +62,11 @@ awk '/<!-- The actions:/ { skip = 1; print "    <?include UpdateRegistryActions.
      !skip { print }
      /<\/InstallExecuteSequence>/ { skip = 0 }' "$package/UpdateRegistryExample.wxs" \
   >"$package/IncludeVariant.wxs"
+# Exporting the Binary table writes its streams as files into a Binary folder: run it in one.
 tables_of() {
-  local table
-  for table in Binary CustomAction InstallExecuteSequence; do msiinfo export "$1" "$table"; done
+  mkdir -p "$package/tables"
+  (cd "$package/tables" &&
+   for table in Binary CustomAction InstallExecuteSequence; do msiinfo export "$1" "$table"; done)
 }
 if (cd "$package" && wixl -a x86 -o IncludeVariant.msi IncludeVariant.wxs) &&
    grep -q 'include UpdateRegistryActions.wxi' "$package/IncludeVariant.wxs" &&
