@@ -193,7 +193,10 @@ TEST_F(HostPlatformTest, FormatRecordResolvesTemplates) {
       {false, nullptr, {5, u"two", std::monostate()}, u"1: 5 2: two 3:  "},
       {true, nullptr, {u"[FOO]"}, u"1: [FOO] "},
       // Field references: integers in decimal, null and out-of-range fields empty.
-      {true, u"<[1]|[2]|[3]|[0]|[01]>", {7, std::monostate()}, u"<7||||7>"},
+      {true, u"<[1]|[2]|[3]|[01]>", {7, std::monostate()}, u"<7|||7>"},
+      // [0] is the template itself, inserted as written, with or without a session.
+      {true, u"a[0]b", {}, u"aa[0]bb"},
+      {false, u"<[00]|[1]>", {u"x"}, u"<<[00]|[1]>|x>"},
       // Nesting resolves the inner bracket first and uses its value as the outer name.
       {true, u"[[INNER]]", {}, u"bar"},
       {false, u"[[1]]", {u"x"}, u"[x]"},

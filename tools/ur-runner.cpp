@@ -17,6 +17,8 @@
 //                                       REG_BINARY hex digits
 //   --set-hex ROOT\PATH NAME TYPE HEX   store exactly these bytes with this type
 //   --call EXPORT             call the export with the session handle (repeatable, in order)
+//   --reopen                  close the session and open the package again (same properties)
+//                             before the next --call, so that call gets another install handle
 //   --dump-key ROOT\PATH      after the calls, print the key's values (repeatable)
 //   --next                    end this run and start another one in the same process
 //   @FILE                     read further arguments from FILE, one per line; a line that
@@ -26,6 +28,7 @@
 // Output, one record per line, texts quoted with the escapes \\ \" \n \r \t \uXXXX:
 //   package "PATH"                     a run starts
 //   call EXPORT                        the export is about to be called
+//   reopen                             the next call gets a newly opened session
 //   log "TEXT"                         an INSTALLMESSAGE_INFO message, field 0 formatted
 //   debug "TEXT"                       one OutputDebugString call of this process
 //   result EXPORT CODE                 what the export returned
@@ -61,12 +64,14 @@ const char kUsage[] =
     "usage: ur-runner [--dll PATH] --package PATH [--property NAME=VALUE]...\n"
     "                 [--clear-key ROOT\\PATH]... [--create-key ROOT\\PATH]...\n"
     "                 [--set ROOT\\PATH NAME TYPE DATA]... [--set-hex ROOT\\PATH NAME TYPE HEX]...\n"
-    "                 [--call EXPORT]... [--dump-key ROOT\\PATH]... [--next ...] [@FILE]\n"
+    "                 [--call EXPORT [--reopen]]... [--dump-key ROOT\\PATH]... [--next ...]\n"
+    "                 [@FILE]\n"
     "Opens the package, sets the properties, prepares the registry, calls each export of the\n"
     "DLL in order with the session handle and prints every installer-log line (log), every\n"
     "debugger output (debug), each result and the dumped keys (key/nokey/value). ROOT is\n"
     "HKCR, HKCU, HKLM or HKU. Texts are quoted with \\\\ \\\" \\n \\r \\t \\uXXXX escapes.\n"
-    "--next starts another run in the same process. @FILE reads arguments from FILE, one per\n"
+    "--reopen gives the next call a newly opened session. --next starts another run in the\n"
+    "same process. @FILE reads arguments from FILE, one per\n"
     "line, a line starting with \" being a quoted text. Exit status: 0 done, 1 runner failure,\n"
     "2 bad usage; the exports' results are printed, never returned.\n";
 
@@ -81,6 +86,8 @@ struct Run {
   WString dll;
   std::vector<std::pair<WString, WString>> properties;
   std::vector<WString> clearKeys, createKeys, calls, dumpKeys;
+  std::vector<bool> reopenBefore;  // per call: open a new session first
+  bool reopenPending = false;
   std::vector<Seed> seeds;
 };
 
@@ -413,6 +420,20 @@ void DumpKey(const WString& spec) {
 
 // ---- Runs ----
 
+MSIHANDLE OpenSession(const Run& run) {
+  MSIHANDLE session = 0;
+  UINT opened = MsiOpenPackageExW(run.package.c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE,
+                                  &session);
+  if (opened != ERROR_SUCCESS)
+    Fail(L"cannot open the package \"" + run.package + L"\": error " + Decimal(opened));
+  for (const auto& property : run.properties) {
+    UINT set = MsiSetPropertyW(session, property.first.c_str(), property.second.c_str());
+    if (set != ERROR_SUCCESS)
+      Fail(L"cannot set the property " + property.first + L": error " + Decimal(set));
+  }
+  return session;
+}
+
 void CarryOut(const Run& run) {
   Emit("package " + recordtext::Quoted(run.package));
   for (const WString& key : run.clearKeys) ClearKey(key);
@@ -435,19 +456,17 @@ void CarryOut(const Run& run) {
     }
   }
 
-  MSIHANDLE session = 0;
-  UINT opened = MsiOpenPackageExW(run.package.c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE,
-                                  &session);
-  if (opened != ERROR_SUCCESS)
-    Fail(L"cannot open the package \"" + run.package + L"\": error " + Decimal(opened));
-  for (const auto& property : run.properties) {
-    UINT set = MsiSetPropertyW(session, property.first.c_str(), property.second.c_str());
-    if (set != ERROR_SUCCESS)
-      Fail(L"cannot set the property " + property.first + L": error " + Decimal(set));
-  }
+  MSIHANDLE session = OpenSession(run);
   EmitDebug();
   for (size_t i = 0; i < exports.size(); ++i) {
     const std::string name = Narrow(run.calls[i]);
+    if (run.reopenBefore[i]) {
+      // Opened before the old one closes, so the new handle differs from the old.
+      Emit("reopen");
+      MSIHANDLE reopened = OpenSession(run);
+      MsiCloseHandle(session);
+      session = reopened;
+    }
     Emit("call " + name);
     UINT result = exports[i](session);
     EmitDebug();
@@ -532,6 +551,11 @@ std::vector<Run> ParseArguments(const std::vector<WString>& args) {
       run.seeds.push_back(seed);
     } else if (arg == L"--call") {
       run.calls.push_back(next("--call"));
+      run.reopenBefore.push_back(run.reopenPending);
+      run.reopenPending = false;
+    } else if (arg == L"--reopen") {
+      if (run.calls.empty()) Usage("--reopen stands between two --call");
+      run.reopenPending = true;
     } else if (arg == L"--dump-key") {
       run.dumpKeys.push_back(next("--dump-key"));
     } else if (arg == L"--next") {
@@ -545,6 +569,7 @@ std::vector<Run> ParseArguments(const std::vector<WString>& args) {
   for (Run& run : runs) {
     if (run.package.empty()) Usage("every run needs --package");
     if (!run.calls.empty() && run.dll.empty()) Usage("--call needs --dll");
+    if (run.reopenPending) Usage("--reopen stands between two --call");
   }
   return runs;
 }

@@ -51,14 +51,16 @@ bool IsFieldReference(const Text& key) {
   return true;
 }
 
-// Field n of a reference [n]: empty when the field is null, a stream, or out of range.
+// Field n of a reference [n]: empty when the field is null, a stream, or out of range. [0] is
+// the template itself, inserted as written (the installer does so: a logged text holding
+// "[0]" shows its whole text again in that place).
 Text ReferencedField(const Record& record, const Text& digits) {
   size_t field = 0;
   for (char16_t c : digits) {
     field = field * 10 + static_cast<size_t>(c - u'0');
     if (field >= record.fields.size()) return Text();
   }
-  return field == 0 ? Text() : FieldText(record, field);
+  return FieldText(record, field);
 }
 
 // What one bracket resolves to, or nothing when it stays as written. Without a session only
