@@ -65,6 +65,8 @@ wine_prefix_ready "$demo_dir/prefix"
 rc=0
 (cd "$demo_dir/package" && timeout 300 wine msiexec /i "$package" /qn /l*v "$demo_dir/install.log") ||
   rc=$?
+# Under load `wine msiexec` can come back before its log is complete: wait for the prefix.
+timeout 120 wineserver -w || true
 echo "msiexec exit code $rc; $(install_result "$demo_dir/install.log")"
 echo
 echo "What the actions logged (from $demo_dir/install.log):"
@@ -103,6 +105,7 @@ step "5/5 Uninstalling: wine msiexec /x $package /qn"
 rc=0
 (cd "$demo_dir/package" && timeout 300 wine msiexec /x "$package" /qn /l*v "$demo_dir/uninstall.log") ||
   rc=$?
+timeout 120 wineserver -w || true
 echo "msiexec exit code $rc; $(install_result "$demo_dir/uninstall.log")"
 echo "Left in HKLM\\Software\\UpdateRegistryExample: the installer removes only its own rows' values,"
 echo "so what the actions wrote stays unless the package removes it:"

@@ -74,7 +74,7 @@ if ! start_prefix "$work_dir/prefix"; then
 fi
 
 install_log="$work_dir/install.log"
-(cd "$package" && timeout 300 wine msiexec /i parity.msi /qn /l*v "$install_log")
+run_msiexec "$package" /i parity.msi /qn /l*v "$install_log"
 rc=$?
 if [ "$rc" -eq 0 ] && [ -f "$install_log" ] &&
    log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
@@ -83,7 +83,8 @@ else
   fail "install: msiexec /i exit code $rc"
   finish "parity test"
 fi
-applied="$(log_text "$install_log" | grep -c '^PerformRegistryUpdate: UpdateRegistryEntry: Reg_Value Value: ')"
+applied="$(log_text "$install_log" |
+  grep -c '^PerformRegistryUpdate: UpdateRegistryEntry: Reg_Value Value: ')"
 if [ "$applied" -eq "$case_count" ]; then
   pass "PerformRegistryUpdate applied $applied rows"
 else
@@ -141,7 +142,12 @@ while IFS= read -r line; do
 done <"$work_dir/comparison.tsv"
 echo
 
-(cd "$package" && timeout 300 wine msiexec /x parity.msi /qn /l*v "$work_dir/uninstall.log")
+run_msiexec "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
 rc=$?
-if [ "$rc" -eq 0 ]; then pass "uninstalled"; else fail "uninstall: msiexec /x exit code $rc"; fi
+if [ "$rc" -eq 0 ] &&
+   log_text "$work_dir/uninstall.log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
+  pass "uninstalled"
+else
+  fail "uninstall: msiexec /x exit code $rc, or the log does not say it succeeded"
+fi
 finish "parity test"
