@@ -63,10 +63,7 @@ trap 'wine_prefix_stop' EXIT
 echo "Making a fresh Wine prefix in $demo_dir/prefix (about 15 s) ..."
 wine_prefix_ready "$demo_dir/prefix"
 rc=0
-(cd "$demo_dir/package" && timeout 300 wine msiexec /i "$package" /qn /l*v "$demo_dir/install.log") ||
-  rc=$?
-# Under load `wine msiexec` can come back before its log is complete: wait for the prefix.
-timeout 120 wineserver -w || true
+wine_msiexec "$demo_dir/package" /i "$package" /qn /l*v "$demo_dir/install.log" || rc=$?
 echo "msiexec exit code $rc; $(install_result "$demo_dir/install.log")"
 echo
 echo "What the actions logged (from $demo_dir/install.log):"
@@ -103,9 +100,7 @@ done
 
 step "5/5 Uninstalling: wine msiexec /x $package /qn"
 rc=0
-(cd "$demo_dir/package" && timeout 300 wine msiexec /x "$package" /qn /l*v "$demo_dir/uninstall.log") ||
-  rc=$?
-timeout 120 wineserver -w || true
+wine_msiexec "$demo_dir/package" /x "$package" /qn /l*v "$demo_dir/uninstall.log" || rc=$?
 echo "msiexec exit code $rc; $(install_result "$demo_dir/uninstall.log")"
 echo "Left in HKLM\\Software\\UpdateRegistryExample: the installer removes only its own rows' values,"
 echo "so what the actions wrote stays unless the package removes it:"

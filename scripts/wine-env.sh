@@ -36,3 +36,14 @@ wine_prefix_stop() {
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
 }
+
+# Runs `wine msiexec` with the arguments given, in folder $1, and waits until every process of
+# the prefix has ended: under load `wine msiexec` has come back before its log was complete.
+# Returns msiexec's exit code (Wine hands back only its low 8 bits: 1603 arrives as 67).
+wine_msiexec() {
+  local dir="$1" rc=0
+  shift
+  (cd "$dir" && timeout 300 wine msiexec "$@") || rc=$?
+  timeout 120 wineserver -w || true
+  return "$rc"
+}

@@ -46,17 +46,6 @@ start_prefix() {
   wine_prefix_ready "$1"
 }
 
-# Runs msiexec with the arguments given, in folder $1, and waits until every process of the
-# prefix has ended: under load `wine msiexec` has come back before the log was complete.
-# Returns msiexec's exit code (Wine hands back only its low 8 bits: 1603 arrives as 67).
-run_msiexec() {
-  local dir="$1" rc=0
-  shift
-  (cd "$dir" && timeout 300 wine msiexec "$@") || rc=$?
-  timeout 120 wineserver -w || true
-  return "$rc"
-}
-
 # Lines of registry key $1 as regdump prints them, sorted by value name.
 dump_key() {
   wine "$work_dir/regdump.exe" "$1" | tr -d '\r' | LC_ALL=C sort

@@ -83,7 +83,7 @@ if ! start_prefix "$work_dir/prefix"; then
 fi
 
 install_log="$work_dir/install.log"
-run_msiexec "$package" /i UpdateRegistryExample.msi /qn /l*v "$install_log"
+wine_msiexec "$package" /i UpdateRegistryExample.msi /qn /l*v "$install_log"
 rc=$?
 if [ "$rc" -eq 0 ] && [ -f "$install_log" ] &&
    log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$' &&
@@ -173,7 +173,7 @@ check_key "after the install" "$(printf '%s\n%s\t%s\t%s\n%s\t%s\t%s\n' "$actions
   InstalledBy REG_SZ "$(utf16_bytes 'UpdateRegistry example package')" | LC_ALL=C sort)"
 
 uninstall_log="$work_dir/uninstall.log"
-run_msiexec "$package" /x UpdateRegistryExample.msi /qn /l*v "$uninstall_log"
+wine_msiexec "$package" /x UpdateRegistryExample.msi /qn /l*v "$uninstall_log"
 rc=$?
 if [ "$rc" -eq 0 ] &&
    log_text "$uninstall_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then

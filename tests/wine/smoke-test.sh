@@ -126,9 +126,8 @@ show_log_lines() {
   echo "---"
 }
 
-# Wine hands back only the low 8 bits of the installer's result (1603 arrives as 67).
-(cd "$work_dir/package" && timeout 300 wine msiexec /i smoke.msi /qn /l*v "$install_log")
-install_rc=$?
+install_rc=0
+wine_msiexec "$work_dir/package" /i smoke.msi /qn /l*v "$install_log" || install_rc=$?
 if [ "$install_rc" -eq 0 ]; then pass "msiexec /i exit code 0"; else fail "msiexec /i exit code $install_rc"; fi
 
 if [ ! -f "$install_log" ]; then
@@ -174,8 +173,8 @@ else
   fail "payload file not found under Program Files"
 fi
 
-(cd "$work_dir/package" && timeout 300 wine msiexec /x smoke.msi /qn /l*v "$uninstall_log")
-uninstall_rc=$?
+uninstall_rc=0
+wine_msiexec "$work_dir/package" /x smoke.msi /qn /l*v "$uninstall_log" || uninstall_rc=$?
 if [ "$uninstall_rc" -eq 0 ] &&
    in_log "$uninstall_log" -E '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
   pass "uninstall succeeded"

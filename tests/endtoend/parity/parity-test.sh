@@ -74,7 +74,7 @@ if ! start_prefix "$work_dir/prefix"; then
 fi
 
 install_log="$work_dir/install.log"
-run_msiexec "$package" /i parity.msi /qn /l*v "$install_log"
+wine_msiexec "$package" /i parity.msi /qn /l*v "$install_log"
 rc=$?
 if [ "$rc" -eq 0 ] && [ -f "$install_log" ] &&
    log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
@@ -142,7 +142,7 @@ while IFS= read -r line; do
 done <"$work_dir/comparison.tsv"
 echo
 
-run_msiexec "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
+wine_msiexec "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
 rc=$?
 if [ "$rc" -eq 0 ] &&
    log_text "$work_dir/uninstall.log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
