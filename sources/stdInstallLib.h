@@ -184,7 +184,25 @@ class CRecord : public CMSIHANDLE {
     // Fetcher of the buffered text fetch: MsiRecordGetStringW.
     UINT Fetch(WChar* buffer, DWORD* capacity) const;
 
+    // Reads the field's stream into `buffer`: `len` is the capacity in bytes on entry and the
+    // count read on return. The platform's code is reported and returned.
+    UINT ReadStream(char* buffer, DWORD* len) const;
+    // Makes the contents of the file `path` the field's stream; the code is reported and
+    // returned.
+    UINT SetStream(const WString& path);
+    // The whole stream in a new block of DataSize() + 10 bytes, zero after the stream; null
+    // (after a trace line) for an empty stream or when no memory can be had. A failed read is
+    // reported and leaves zeros where it did not write. The caller releases it with free().
+    char* MapStream() const;
+    // Writes the stream to `path`, replacing any file there; true when the whole stream was
+    // read and written. A file whose write failed is deleted again.
+    bool WriteStreamToFile(const WString& path) const;
+
    private:
+    // MapStream's work; `size` receives the stream size the block holds and `read` whether
+    // the stream was read without a failure.
+    char* MapStream(UINT& size, bool& read) const;
+
     CMSIHANDLE record;
     UINT field;
   };
@@ -312,6 +330,10 @@ class CDatabase : public CMSIHANDLE {
   // A view on `query`; handle 0 after a report when the platform rejects it. The view stays
   // usable after this database object is released.
   CView OpenView(const WString& query) const;
+  // Writes the stream of the Binary row `name` to the file `path`; false (with its trace
+  // lines) when the row cannot be found or the file cannot be written. A name holding a quote
+  // is refused before any query, since the query dialect has no escape for it.
+  bool StreamFileFromBinary(const WString& name, const WString& path) const;
 };
 
 // ---- Sessions and the installer object ----
@@ -354,6 +376,27 @@ class CSession : public CMSIHANDLE {
   // The active database; handle 0 when there is none (not reported).
   CDatabase Database() const;
 
+  // A property of the product or package this session was opened on (CInstaller::OpenProduct,
+  // CInstaller::OpenPackage); empty when unknown.
+  WString ProductProperty(const WString& name) const;
+
+  // Component and feature states: -1 (INSTALLSTATE_UNKNOWN) when the call fails (reported).
+  int ComponentCurrentState(const WString& component) const;
+  int ComponentRequestState(const WString& component) const;
+  // Requests a state for the running installation; the code is reported and returned.
+  UINT ComponentRequestState(const WString& component, int action) const;
+  int FeatureCurrentState(const WString& feature) const;
+  int FeatureRequestState(const WString& feature) const;
+  UINT FeatureRequestState(const WString& feature, int action) const;
+  // The bit mask of states valid for the feature (bit n for state n); 0 after a failure.
+  DWORD FeatureValidStates(const WString& feature) const;
+  // The feature's disk cost in the platform's units; 0 after a failure.
+  int FeatureCost(const WString& feature, int costTree, int state) const;
+  // One record per drive the component costs space on, in the platform's order: field 1 the
+  // drive, 2 the cost, 3 the temporary cost. Each probe is reported, so n drives leave n lines
+  // with 234 and one with 259. The listing also ends at an entry without a drive name.
+  std::vector<CRecord> ComponentCosts(const WString& component, int state) const;
+
  private:
   WString prefix;
 };
@@ -383,10 +426,166 @@ class CInstaller {
   // trimmed.
   WStringList Split(const WString& text, const WString& separators) const;
 
+  // Enumerations: the codes in the platform's order, up to the first non-zero answer (which is
+  // reported, so even a complete list leaves one line with 259).
+  WStringList Components() const;
+  WStringList ComponentClients(const WString& component) const;
+  // Text reads; the empty text when the platform has none (nothing is reported).
+  WString ComponentPath(const WString& product, const WString& component) const;
+  WString ProductInfo(const WString& product, const WString& property) const;
+  // The file's version text, or its language text when `language` is true.
+  WString FileVersion(const WString& path, bool language) const;
+  // Sessions that own the opened handle, with an empty log prefix; handle 0 after a report.
+  CSession OpenProduct(const WString& product) const;
+  CSession OpenPackage(const WString& path, DWORD options) const;
+  // The database at `path`, opened with the persist argument `mode` passed through.
+  CDatabase OpenDatabase(const WString& path, LPCWSTR mode) const;
+  // Configuration and installation: the platform's code, reported and returned.
+  UINT ConfigureProduct(const WString& product, int level, int state) const;
+  UINT ConfigureProductEx(const WString& product, int level, int state,
+                          const WString& command) const;
+  UINT ConfigureFeature(const WString& product, const WString& feature, int state) const;
+  UINT InstallProduct(const WString& path, const WString& propertyValues) const;
+  // Sets the internal user-interface level and returns the previous one; without a level the
+  // current one is returned and nothing changes.
+  INSTALLUILEVEL InternalUI(INSTALLUILEVEL level) const;
+  INSTALLUILEVEL InternalUI() const;
+  // How often the feature was used; 0 after a failure (reported).
+  DWORD FeatureUsageCount(const WString& product, const WString& feature) const;
+  // The feature's installed state as the platform answers it (not reported).
+  int FeatureState(const WString& product, const WString& feature) const;
+  // The installer's pending error record; a record with handle 0 when there is none.
+  CRecord LastErrorRecord() const;
+  // Compares dotted version texts piece by piece as numbers (a missing piece is 0): 1 when
+  // `first` is greater, -1 when smaller, 0 when equal.
+  int CompareVersions(const WString& first, const WString& second) const;
+
  private:
   CMSIHANDLE session;
 };
 
 WStringList Split(const WString& text, const WString& separators);
+
+// A name for a temporary file in `directory` that does not exist when returned: the system's
+// name (whose file is created and deleted again) followed by `suffix`. Empty, after a trace
+// line, when the system cannot make one.
+WString TempFileName(const WString& directory, const WString& prefix, const WString& suffix);
+
+// Fetchers of the installer-wide text reads; each lives on the stack for one fetch.
+class _CProductProperty {
+ public:
+  _CProductProperty(const CSession& session, const WString& property)
+      : session(session), property(property) {}
+  virtual ~_CProductProperty() = default;
+  UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+ private:
+  const CSession& session;
+  const WString& property;
+};
+
+class _CComponentPath {
+ public:
+  _CComponentPath(const WString& product, const WString& component)
+      : product(product), component(component) {}
+  virtual ~_CComponentPath() = default;
+  UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+ private:
+  const WString& product;
+  const WString& component;
+};
+
+class _CProductInfo {
+ public:
+  _CProductInfo(const WString& product, const WString& property)
+      : product(product), property(property) {}
+  virtual ~_CProductInfo() = default;
+  UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+ private:
+  const WString& product;
+  const WString& property;
+};
+
+class _CFileVersion {
+ public:
+  _CFileVersion(const WString& path, bool language) : path(path), language(language) {}
+  virtual ~_CFileVersion() = default;
+  UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+ private:
+  const WString& path;
+  bool language;
+};
+
+// Fetcher of the drive name of one entry of CSession::ComponentCosts. When `costs` is given,
+// a successful read also stores the entry's cost and temporary cost there.
+class _CComponenCosts {
+ public:
+  _CComponenCosts(const CSession* session, const WString* component, const DWORD* index,
+                  const int* state, int* costs = nullptr)
+      : session(session), component(component), index(index), state(state), costs(costs) {}
+  virtual ~_CComponenCosts() = default;
+  UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+ private:
+  const CSession* session;
+  const WString* component;
+  const DWORD* index;
+  const int* state;
+  int* costs;
+};
+
+// ---- Summary information ----
+
+// The summary-information stream of a database or package. Changes live in the open handle
+// until Persist writes them back; releasing the last sharer without Persist drops them.
+class CSummaryInfo : public CMSIHANDLE {
+ public:
+  // One property by identifier (the platform's PID). Holds its own share of the handle, so it
+  // stays usable after the CSummaryInfo is gone; every read and write is a platform call.
+  class CSummaryInfoProperty {
+   public:
+    CSummaryInfoProperty(const CMSIHANDLE& info, UINT property) : info(info), property(property) {}
+    // Reported getters: the value the platform filled in, 0 (VT_EMPTY, an all-zero time)
+    // otherwise. A text property answers 234 to them, which is reported.
+    UINT Type() const;
+    int Int() const;
+    // The low 16 bits of the integer, as a signed value.
+    short Short() const;
+    FILETIME FileTime() const;
+    // The text value; empty for a property that holds none (not reported).
+    WString String() const;
+    // Setters, each with its type (VT_I4, VT_I2, VT_FILETIME, VT_LPSTR): the platform's code,
+    // reported and returned.
+    UINT Value(int value);
+    UINT Value(short value);
+    UINT Value(const FILETIME& value);
+    UINT Value(const WString& value);
+    // Fetcher of the buffered text fetch: the text part of MsiSummaryInfoGetPropertyW.
+    UINT Fetch(WChar* buffer, DWORD* capacity) const;
+
+   private:
+    // One MsiSummaryInfoGetPropertyW call without text, reported with the getter's own
+    // function text and line.
+    void Read(const WChar* function, int line, UINT& type, int& value, FILETIME& time) const;
+
+    CMSIHANDLE info;
+    UINT property;
+  };
+
+  CSummaryInfo() = default;
+  // Opens the stream of an open database or of the file at `path`; `maxProperties` is the
+  // number of properties that may be changed (0 to read only). Handle 0 after a report.
+  CSummaryInfo(const CDatabase& database, UINT maxProperties);
+  CSummaryInfo(const WString& path, UINT maxProperties);
+
+  // The number of properties set; 0 after a failure (reported).
+  UINT PropertyCount() const;
+  // Writes the changes into the database or package; the code is reported and returned.
+  UINT Persist();
+  CSummaryInfoProperty Property(UINT id) const { return CSummaryInfoProperty(*this, id); }
+};
 
 }  // namespace msistd

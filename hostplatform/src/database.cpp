@@ -971,3 +971,21 @@ void RegisterDatabasePath(const Text& path, DatabaseId database) {
 }
 
 }  // namespace hostctl
+
+namespace hostplatform {
+
+DatabaseId DatabaseOfHandle(MSIHANDLE handle) {
+  auto found = Find<DatabaseHandle>(handle);
+  if (!found) return 0;
+  for (const auto& [id, database] : state().databases)
+    if (database == found->database) return id;
+  return 0;
+}
+
+DatabaseId DatabaseOfPath(const Text& path) {
+  for (const auto& [registered, id] : state().paths)
+    if (EqualsNoCase(registered, path)) return id;
+  return 0;
+}
+
+}  // namespace hostplatform

@@ -81,6 +81,9 @@ void Reset() {
   hostplatform::ResetSystem();
   hostplatform::ResetRegistry();
   hostplatform::ResetDatabases();
+  hostplatform::ResetFiles();
+  hostplatform::ResetInstaller();
+  hostplatform::ResetSummary();
 }
 
 void FailCall(const std::string& function, int64_t result, unsigned nth) {

@@ -64,4 +64,17 @@ void ResetSystem();
 void ResetRegistry();
 void ResetDatabases();
 
+// Files, record streams, the installer-wide model and summary information; their state back
+// to empty, called by hostctl::Reset.
+void ResetFiles();
+void ResetInstaller();
+void ResetSummary();
+
+// True when the Windows path names an existing file (not a folder) of the stand-in's files.
+bool IsExistingFile(const Text& path);
+
+// The database an open database handle or a registered path stands for; 0 when none.
+hostctl::DatabaseId DatabaseOfHandle(MSIHANDLE handle);
+hostctl::DatabaseId DatabaseOfPath(const Text& path);
+
 }  // namespace hostplatform

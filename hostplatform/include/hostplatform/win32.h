@@ -205,3 +205,176 @@ LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 HRESULT CoInitialize(LPVOID reserved);
 void CoUninitialize();
+
+// Record streams, files and temporary names
+typedef struct HWND__* HWND;
+typedef int* LPINT;
+typedef UINT* PUINT;
+
+struct OVERLAPPED {
+  ULONG_PTR Internal;
+  ULONG_PTR InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
+typedef OVERLAPPED* LPOVERLAPPED;
+
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_DISK_FULL 112u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_DIRECTORY 267u
+#define ERROR_FILE_INVALID 1006u
+#define ERROR_INSTALL_FAILURE 1603u
+#define ERROR_UNKNOWN_PRODUCT 1605u
+#define ERROR_UNKNOWN_FEATURE 1606u
+#define ERROR_UNKNOWN_COMPONENT 1607u
+#define ERROR_BAD_CONFIGURATION 1610u
+#define ERROR_INSTALL_PACKAGE_OPEN_FAILED 1619u
+#define ERROR_INSTALL_PACKAGE_INVALID 1620u
+#define ERROR_INVALID_COMMAND_LINE 1639u
+#define ERROR_INVALID_DATATYPE 1804u
+
+UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, LPDWORD length);
+UINT MsiRecordSetStreamW(MSIHANDLE record, UINT field, LPCWSTR path);
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL ReadFile(HANDLE file, LPVOID data, DWORD count, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE handle);
+BOOL DeleteFileW(LPCWSTR path);
+UINT GetTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UINT unique, LPWSTR name);
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// Installer-wide operations, feature and component state and cost
+enum INSTALLSTATE : int {
+  INSTALLSTATE_NOTUSED = -7,
+  INSTALLSTATE_BADCONFIG = -6,
+  INSTALLSTATE_INCOMPLETE = -5,
+  INSTALLSTATE_SOURCEABSENT = -4,
+  INSTALLSTATE_MOREDATA = -3,
+  INSTALLSTATE_INVALIDARG = -2,
+  INSTALLSTATE_UNKNOWN = -1,
+  INSTALLSTATE_BROKEN = 0,
+  INSTALLSTATE_ADVERTISED = 1,
+  INSTALLSTATE_REMOVED = 1,
+  INSTALLSTATE_ABSENT = 2,
+  INSTALLSTATE_LOCAL = 3,
+  INSTALLSTATE_SOURCE = 4,
+  INSTALLSTATE_DEFAULT = 5,
+};
+
+enum INSTALLUILEVEL : int {
+  INSTALLUILEVEL_NOCHANGE = 0,
+  INSTALLUILEVEL_DEFAULT = 1,
+  INSTALLUILEVEL_NONE = 2,
+  INSTALLUILEVEL_BASIC = 3,
+  INSTALLUILEVEL_REDUCED = 4,
+  INSTALLUILEVEL_FULL = 5,
+  INSTALLUILEVEL_HIDECANCEL = 0x20,
+  INSTALLUILEVEL_PROGRESSONLY = 0x40,
+  INSTALLUILEVEL_ENDDIALOG = 0x80,
+  INSTALLUILEVEL_SOURCERESONLY = 0x100,
+};
+
+enum MSICOSTTREE : int {
+  MSICOSTTREE_SELFONLY = 0,
+  MSICOSTTREE_CHILDREN = 1,
+  MSICOSTTREE_PARENTS = 2,
+  MSICOSTTREE_RESERVED = 3,
+};
+
+#define INSTALLLEVEL_DEFAULT 0
+#define INSTALLLEVEL_MINIMUM 1
+#define INSTALLLEVEL_MAXIMUM 0xFFFF
+#define MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE 0x00000001u
+
+UINT MsiEnumComponentsW(DWORD index, LPWSTR component);
+UINT MsiEnumClientsW(LPCWSTR component, DWORD index, LPWSTR product);
+INSTALLSTATE MsiGetComponentPathW(LPCWSTR product, LPCWSTR component, LPWSTR buffer,
+                                  LPDWORD capacity);
+UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer, LPDWORD capacity);
+UINT MsiGetFileVersionW(LPCWSTR path, LPWSTR version, LPDWORD versionCapacity, LPWSTR language,
+                        LPDWORD languageCapacity);
+UINT MsiGetProductPropertyW(MSIHANDLE product, LPCWSTR property, LPWSTR buffer,
+                            LPDWORD capacity);
+UINT MsiOpenProductW(LPCWSTR product, MSIHANDLE* session);
+UINT MsiOpenPackageExW(LPCWSTR path, DWORD options, MSIHANDLE* session);
+UINT MsiConfigureProductW(LPCWSTR product, int level, INSTALLSTATE state);
+UINT MsiConfigureProductExW(LPCWSTR product, int level, INSTALLSTATE state, LPCWSTR command);
+UINT MsiConfigureFeatureW(LPCWSTR product, LPCWSTR feature, INSTALLSTATE state);
+UINT MsiInstallProductW(LPCWSTR path, LPCWSTR command);
+INSTALLUILEVEL MsiSetInternalUI(INSTALLUILEVEL level, HWND* window);
+UINT MsiGetFeatureUsageW(LPCWSTR product, LPCWSTR feature, LPDWORD count, WORD* date);
+INSTALLSTATE MsiQueryFeatureStateW(LPCWSTR product, LPCWSTR feature);
+MSIHANDLE MsiGetLastErrorRecord();
+
+UINT MsiGetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE* installed,
+                           INSTALLSTATE* action);
+UINT MsiSetComponentStateW(MSIHANDLE install, LPCWSTR component, INSTALLSTATE state);
+UINT MsiGetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE* installed,
+                         INSTALLSTATE* action);
+UINT MsiSetFeatureStateW(MSIHANDLE install, LPCWSTR feature, INSTALLSTATE state);
+UINT MsiGetFeatureValidStatesW(MSIHANDLE install, LPCWSTR feature, LPDWORD states);
+UINT MsiGetFeatureCostW(MSIHANDLE install, LPCWSTR feature, MSICOSTTREE tree, INSTALLSTATE state,
+                        LPINT cost);
+UINT MsiEnumComponentCostsW(MSIHANDLE install, LPCWSTR component, DWORD index,
+                            INSTALLSTATE state, LPWSTR drive, LPDWORD capacity, LPINT cost,
+                            LPINT tempCost);
+
+// Summary information
+enum VARENUM : int {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_LPSTR = 30,
+  VT_FILETIME = 64,
+};
+
+#define PID_CODEPAGE 1u
+#define PID_TITLE 2u
+#define PID_SUBJECT 3u
+#define PID_AUTHOR 4u
+#define PID_KEYWORDS 5u
+#define PID_COMMENTS 6u
+#define PID_TEMPLATE 7u
+#define PID_LASTAUTHOR 8u
+#define PID_REVNUMBER 9u
+#define PID_EDITTIME 10u
+#define PID_LASTPRINTED 11u
+#define PID_CREATE_DTM 12u
+#define PID_LASTSAVE_DTM 13u
+#define PID_PAGECOUNT 14u
+#define PID_WORDCOUNT 15u
+#define PID_CHARCOUNT 16u
+#define PID_THUMBNAIL 17u
+#define PID_APPNAME 18u
+#define PID_SECURITY 19u
+
+UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT updateCount,
+                               MSIHANDLE* info);
+UINT MsiSummaryInfoGetPropertyCount(MSIHANDLE info, PUINT count);
+UINT MsiSummaryInfoGetPropertyW(MSIHANDLE info, UINT property, PUINT type, LPINT value,
+                                PFILETIME time, LPWSTR buffer, LPDWORD capacity);
+UINT MsiSummaryInfoSetPropertyW(MSIHANDLE info, UINT property, UINT type, INT value,
+                                PFILETIME time, LPCWSTR text);
+UINT MsiSummaryInfoPersist(MSIHANDLE info);
