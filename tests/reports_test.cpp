@@ -58,6 +58,20 @@ TEST_F(ReportTest, WithAnInstallHandleTheLineGoesToTheLogThenTwiceToTheDebugger)
   EXPECT_EQ(OtherHandles(), 0u);
 }
 
+TEST_F(ReportTest, BracketsInAReportReachTheLogAsWritten) {
+  msistd::SetInstallHandle(session);
+  hostctl::SetProperty(session, u"FOO", u"bar");
+  ReportError(6, u"f", u"sizeof( value[0] ) [FOO] [\\[] ]", u"x", 1);
+  const std::u16string line = u"Error:  error code: 6 (The handle is invalid.\r\n), call: "
+                              u"sizeof( value[0] ) [FOO] [\\[] ], function:f, file:x, line:1\n";
+  EXPECT_EQ(hostctl::LogLines(session), Lines{line});
+  Lines debug = hostctl::DebugOutput();
+  EXPECT_EQ(debug.front() + debug[1], line);  // the echo, in two pieces
+  EXPECT_EQ(debug.back(), line);
+  msistd::TraceMessage(u"trace [FOO]");
+  EXPECT_EQ(hostctl::LogLines(session).back(), u"trace [FOO]");
+}
+
 TEST_F(ReportTest, SystemTextIsTakenWholeAndItsBufferAlwaysReleased) {
   hostctl::ClearCallLog();
   EXPECT_EQ(msistd::SystemErrorText(2), u"The system cannot find the file specified.\r\n");

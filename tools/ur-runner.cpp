@@ -312,15 +312,19 @@ void EmitDebug() {
 
 // ---- Installer messages ----
 
+// The session of the export being called. Its lines are formatted against it, as the installer
+// formats them for its own log (escapes such as [\[] and property references resolved).
+MSIHANDLE loggingSession = 0;
+
 int WINAPI OnInstallerMessage(LPVOID, UINT type, MSIHANDLE record) {
   if ((type & 0xFF000000u) != INSTALLMESSAGE_INFO || record == 0) return 0;
   WString text(256, L'\0');
   DWORD size = static_cast<DWORD>(text.size());
-  UINT result = MsiFormatRecordW(0, record, &text[0], &size);
+  UINT result = MsiFormatRecordW(loggingSession, record, &text[0], &size);
   if (result == ERROR_MORE_DATA) {
     text.assign(size + 1, L'\0');
     size = static_cast<DWORD>(text.size());
-    result = MsiFormatRecordW(0, record, &text[0], &size);
+    result = MsiFormatRecordW(loggingSession, record, &text[0], &size);
   }
   if (result != ERROR_SUCCESS) {
     Emit("log-unformatted " + std::to_string(result));
@@ -468,7 +472,9 @@ void CarryOut(const Run& run) {
       session = reopened;
     }
     Emit("call " + name);
+    loggingSession = session;
     UINT result = exports[i](session);
+    loggingSession = 0;
     EmitDebug();
     Emit("result " + name + " " + std::to_string(result));
   }

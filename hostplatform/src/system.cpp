@@ -46,10 +46,20 @@ const std::map<DWORD, Text>& SystemTexts() {
       {267, u"The directory name is invalid.\r\n"},
       {1008, u"An attempt was made to reference a token that does not exist.\r\n"},
       {1605, u"This action is only valid for products that are currently installed.\r\n"},
+      {1606, u"Feature ID not registered.\r\n"},
+      {1607, u"Component ID not registered.\r\n"},
       {1609, u"The handle is in an invalid state.\r\n"},
       {1615, u"SQL query syntax invalid or unsupported.\r\n"},
       {1616, u"The record field does not exist.\r\n"},
+      {1619,
+       u"This installation package could not be opened. Verify that the package exists and that "
+       u"you can access it, or contact the application vendor to verify that this is a valid "
+       u"Windows Installer package.\r\n"},
+      {1620,
+       u"This installation package could not be opened. Contact the application vendor to "
+       u"verify that this is a valid Windows Installer package.\r\n"},
       {1627, u"Function failed during execution.\r\n"},
+      {1629, u"Data supplied is of wrong type.\r\n"},
   };
   return texts;
 }
