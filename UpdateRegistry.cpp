@@ -1,5 +1,7 @@
 #include "UpdateRegistry.h"
 
+#include <new>
+
 #include "sources/stdRegistryLib.h"
 
 using namespace msistd;
@@ -230,4 +232,9 @@ extern "C" UINT WINAPI UpdateARPSize(MSIHANDLE install) {
 
 #ifdef _WIN32
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+// libstdc++'s std::__throw_* helpers share one object file that drags the narrow and
+// copy-on-write string classes and std::random_device into a static link (about 90 KiB). The
+// DLL's link points them here; the exports catch whatever is thrown alike.
+extern "C" [[noreturn]] void UpdateRegistryThrow() { throw std::bad_alloc(); }
 #endif

@@ -6,8 +6,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   msitools wixl
+  clang libclang-rt-14-dev valgrind libbenchmark-dev
 )
 
 sudo_cmd=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then the host suites (plain and under
-# AddressSanitizer/UndefinedBehaviorSanitizer) and the Wine tests against the real Windows
-# Installer. Usage: scripts/test.sh [--host-only]
+# AddressSanitizer/UndefinedBehaviorSanitizer and valgrind), the Wine tests against the real
+# Windows Installer, the DLL footprint check and a short round of every fuzz target.
+# Usage: scripts/test.sh [--host-only]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,5 +20,9 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUR_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs" --target host_tests
 (cd build-asan && ctest --output-on-failure -j "$jobs" -L host)
+
+# The host suite under valgrind memcheck, and every fuzz target for a short while.
+scripts/valgrind.sh build
+FUZZ_JOBS="$jobs" scripts/fuzz.sh 20
 
 echo "All tests passed."
