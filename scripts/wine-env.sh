@@ -47,3 +47,12 @@ wine_msiexec() {
   timeout 120 wineserver -w || true
   return "$rc"
 }
+
+# True when the msiexec log $1 says the whole install (or removal) succeeded: "Action ended
+# <time>: INSTALL. Return value 1." and no other result for INSTALL. The file is read directly:
+# a pipe into grep -q stops its writer early, which pipefail counts as a failure.
+msi_log_succeeded() {
+  [ -f "$1" ] &&
+    grep -Eq $'^Action ended [0-9:]+: INSTALL\\. Return value 1\\.\r?$' "$1" &&
+    ! grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value [^1]' "$1"
+}

@@ -85,9 +85,7 @@ fi
 install_log="$work_dir/install.log"
 wine_msiexec "$package" /i UpdateRegistryExample.msi /qn /l*v "$install_log"
 rc=$?
-if [ "$rc" -eq 0 ] && [ -f "$install_log" ] &&
-   log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$' &&
-   ! log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value [^1]'; then
+if [ "$rc" -eq 0 ] && msi_log_succeeded "$install_log"; then
   pass "installed"
 else
   fail "install: msiexec /i exit code $rc, or the log does not say it succeeded"
@@ -175,8 +173,7 @@ check_key "after the install" "$(printf '%s\n%s\t%s\t%s\n%s\t%s\t%s\n' "$actions
 uninstall_log="$work_dir/uninstall.log"
 wine_msiexec "$package" /x UpdateRegistryExample.msi /qn /l*v "$uninstall_log"
 rc=$?
-if [ "$rc" -eq 0 ] &&
-   log_text "$uninstall_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
+if [ "$rc" -eq 0 ] && msi_log_succeeded "$uninstall_log"; then
   pass "uninstalled"
 else
   fail "uninstall: msiexec /x exit code $rc"

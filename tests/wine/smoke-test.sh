@@ -136,8 +136,7 @@ if [ ! -f "$install_log" ]; then
 fi
 # The install as a whole ends with "Action ended <time>: INSTALL. Return value 1." and the
 # product line "1: <name> 2: <product code> 3: 1" (3: 0 when it failed).
-if in_log "$install_log" -E '^Action ended [0-9:]+: INSTALL\. Return value 1\.$' &&
-   ! in_log "$install_log" -E '^Action ended [0-9:]+: INSTALL\. Return value [^1]' &&
+if msi_log_succeeded "$install_log" &&
    in_log "$install_log" -E "^1: $PRODUCT_NAME 2: \{[0-9A-F-]+\} 3: 1 $"; then
   pass "log says the installation completed successfully"
 else
@@ -175,8 +174,7 @@ fi
 
 uninstall_rc=0
 wine_msiexec "$work_dir/package" /x smoke.msi /qn /l*v "$uninstall_log" || uninstall_rc=$?
-if [ "$uninstall_rc" -eq 0 ] &&
-   in_log "$uninstall_log" -E '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
+if [ "$uninstall_rc" -eq 0 ] && msi_log_succeeded "$uninstall_log"; then
   pass "uninstall succeeded"
 else
   fail "uninstall: msiexec /x exit code $uninstall_rc"

@@ -76,8 +76,7 @@ fi
 install_log="$work_dir/install.log"
 wine_msiexec "$package" /i parity.msi /qn /l*v "$install_log"
 rc=$?
-if [ "$rc" -eq 0 ] && [ -f "$install_log" ] &&
-   log_text "$install_log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
+if [ "$rc" -eq 0 ] && msi_log_succeeded "$install_log"; then
   pass "installed"
 else
   fail "install: msiexec /i exit code $rc"
@@ -144,8 +143,7 @@ echo
 
 wine_msiexec "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
 rc=$?
-if [ "$rc" -eq 0 ] &&
-   log_text "$work_dir/uninstall.log" | grep -Eq '^Action ended [0-9:]+: INSTALL\. Return value 1\.$'; then
+if [ "$rc" -eq 0 ] && msi_log_succeeded "$work_dir/uninstall.log"; then
   pass "uninstalled"
 else
   fail "uninstall: msiexec /x exit code $rc, or the log does not say it succeeded"
