@@ -377,15 +377,20 @@ Text TextOf(const Cell& cell) {
   return Text();
 }
 
-// An integer column's view of a value: nullopt inside means null; an outer nullopt means the
-// value is no integer at all (it then equals nothing).
-std::optional<std::optional<int>> IntegerOf(const Cell& cell) {
-  if (IsNullCell(cell)) return std::optional<int>();
-  if (auto number = std::get_if<int>(&cell)) return std::optional<int>(*number);
+// An integer column's view of a value: null, an integer, or no integer at all (a text that is
+// not a number, which equals nothing).
+struct IntegerView {
+  enum class Kind { Null, Number, NotANumber } kind;
+  int value;
+};
+
+IntegerView IntegerOf(const Cell& cell) {
+  if (IsNullCell(cell)) return {IntegerView::Kind::Null, 0};
+  if (auto number = std::get_if<int>(&cell)) return {IntegerView::Kind::Number, *number};
   if (auto text = std::get_if<Text>(&cell)) {
-    if (auto parsed = ParseInteger(*text)) return std::optional<int>(*parsed);
+    if (auto parsed = ParseInteger(*text)) return {IntegerView::Kind::Number, *parsed};
   }
-  return std::nullopt;
+  return {IntegerView::Kind::NotANumber, 0};
 }
 
 template <class T>
@@ -410,12 +415,17 @@ bool Ordered(const T& left, Op op, const T& right) {
 bool Compare(ColumnType type, const Cell& left, Op op, const Cell& right) {
   if (type == ColumnType::Text) return Ordered(TextOf(left), op, TextOf(right));
   if (IsInteger(type)) {
-    auto leftValue = IntegerOf(left);
-    auto rightValue = IntegerOf(right);
-    if (!leftValue || !rightValue) return op == Op::NotEqual;
-    if (op == Op::Equal || op == Op::NotEqual) return Ordered(*leftValue, op, *rightValue);
-    if (!*leftValue || !*rightValue) return false;
-    return Ordered(**leftValue, op, **rightValue);
+    using Kind = IntegerView::Kind;
+    IntegerView a = IntegerOf(left);
+    IntegerView b = IntegerOf(right);
+    if (a.kind == Kind::NotANumber || b.kind == Kind::NotANumber) return op == Op::NotEqual;
+    if (a.kind == Kind::Null || b.kind == Kind::Null) {
+      bool same = a.kind == b.kind;
+      if (op == Op::Equal) return same;
+      if (op == Op::NotEqual) return !same;
+      return false;
+    }
+    return Ordered(a.value, op, b.value);
   }
   bool same = (IsNullCell(left) && IsNullCell(right)) || left == right;
   if (op == Op::Equal) return same;
