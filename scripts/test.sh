@@ -18,7 +18,7 @@ cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" "${labels[@]}")
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUR_SANITIZE=ON >/dev/null
-cmake --build build-asan -j "$jobs" --target host_tests
+cmake --build build-asan -j "$jobs"
 (cd build-asan && ctest --output-on-failure -j "$jobs" -L host)
 
 # The host suite under valgrind memcheck, and every fuzz target for a short while.
