@@ -68,3 +68,30 @@ finish() {
   echo "$1: FAIL ($failures check(s) failed; files in $work_dir)"
   exit 1
 }
+
+# What every end-to-end test does first: reads its arguments ([--work-dir DIR] DLL; $2 is the
+# line of the calling script that shows its usage), checks the tools and the DLL, and sets
+# $dll, $work_dir (default: a new temp folder named after $1) and an empty $package folder.
+setup_test() {
+  local stem="$1" usage_line="$2"
+  shift 2
+  usage() { sed -n "${usage_line}p" "$0" | sed 's/^# //' >&2; exit 2; }
+  work_dir=""
+  dll=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --work-dir) [ $# -ge 2 ] || usage; work_dir="$2"; shift 2 ;;
+      -*) usage ;;
+      *) dll="$1"; shift ;;
+    esac
+  done
+  [ -n "$dll" ] || usage
+  require_tools
+  if [ ! -f "$dll" ]; then echo "FAIL: no DLL at $dll"; exit 1; fi
+  if [ -z "$work_dir" ]; then work_dir="$(mktemp -d "${TMPDIR:-/tmp}/$stem.XXXXXX")"; fi
+  mkdir -p "$work_dir"
+  work_dir="$(cd "$work_dir" && pwd)"
+  package="$work_dir/package"
+  rm -rf "$package"
+  mkdir -p "$package"
+}

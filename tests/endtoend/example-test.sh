@@ -13,25 +13,7 @@ source "$script_dir/common.sh"
 readonly KEY='HKLM\Software\UpdateRegistryExample'
 readonly PREVIOUS_SIZE=250
 
-usage() { sed -n '5p' "$0" | sed 's/^# //' >&2; exit 2; }
-work_dir=""
-dll=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --work-dir) [ $# -ge 2 ] || usage; work_dir="$2"; shift 2 ;;
-    -*) usage ;;
-    *) dll="$1"; shift ;;
-  esac
-done
-[ -n "$dll" ] || usage
-require_tools
-if [ ! -f "$dll" ]; then echo "FAIL: no DLL at $dll"; exit 1; fi
-if [ -z "$work_dir" ]; then work_dir="$(mktemp -d "${TMPDIR:-/tmp}/ur-example.XXXXXX")"; fi
-mkdir -p "$work_dir"
-work_dir="$(cd "$work_dir" && pwd)"
-package="$work_dir/package"
-rm -rf "$package"
-mkdir -p "$package"
+setup_test ur-example 5 "$@"
 
 # Bytes of a REG_SZ value holding the ASCII text $1: UTF-16LE and the terminator.
 utf16_bytes() {

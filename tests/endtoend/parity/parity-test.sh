@@ -17,25 +17,7 @@ readonly KEY_ROOT='Software\UpdateRegistryParity'
 readonly INSTALLER_KEY="$KEY_ROOT\\Installer"
 readonly ACTIONS_KEY="$KEY_ROOT\\Actions"
 
-usage() { sed -n '8p' "$0" | sed 's/^# //' >&2; exit 2; }
-work_dir=""
-dll=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --work-dir) [ $# -ge 2 ] || usage; work_dir="$2"; shift 2 ;;
-    -*) usage ;;
-    *) dll="$1"; shift ;;
-  esac
-done
-[ -n "$dll" ] || usage
-require_tools
-if [ ! -f "$dll" ]; then echo "FAIL: no DLL at $dll"; exit 1; fi
-if [ -z "$work_dir" ]; then work_dir="$(mktemp -d "${TMPDIR:-/tmp}/ur-parity.XXXXXX")"; fi
-mkdir -p "$work_dir"
-work_dir="$(cd "$work_dir" && pwd)"
-package="$work_dir/package"
-rm -rf "$package"
-mkdir -p "$package"
+setup_test ur-parity 8 "$@"
 
 # Registry rows from the cases: a row that creates the Actions key (the action never creates
 # one), then each case under both keys. Name "+" with no value only creates the key.
