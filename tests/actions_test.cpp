@@ -9,13 +9,10 @@ using hostctl::RegValue;
 
 const std::u16string kPath = u"Software\\Actions";
 
-class ActionTest : public StandInTest {
+class ActionTest : public PackageTest {
  protected:
   void SetUp() override {
-    StandInTest::SetUp();
-    database = hostctl::CreateDatabase();
-    hostctl::AddRegistryTable(database);
-    hostctl::SetActiveDatabase(session, database);
+    PackageTest::SetUp();
     hostctl::CreateKey(HKEY_CURRENT_USER, kPath);
     hostctl::AddRegistryRow(database, u"First", 1, kPath, u"first", u"one");
     hostctl::AddRegistryRow(database, u"Second", 1, kPath, u"second", u"#2");
@@ -64,7 +61,6 @@ class ActionTest : public StandInTest {
   const std::u16string kComplete = kPerform + u"Registry update complete! ";
   const std::u16string kNoRow = ReportLine(259, u"msistd::CView::Fetch",
                                            u"MsiViewFetch( MsiHandle(), &record )", kInstallLibFile, 474);
-  hostctl::DatabaseId database = 0;
 };
 
 TEST_F(ActionTest, UpdateWithoutKeysWritesOnlyItsPropertyLine) {

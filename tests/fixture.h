@@ -31,6 +31,19 @@ class StandInTest : public ::testing::Test {
   MSIHANDLE session = 0;
 };
 
+// A session whose active database holds the standard Registry table, empty.
+class PackageTest : public StandInTest {
+ protected:
+  void SetUp() override {
+    StandInTest::SetUp();
+    database = hostctl::CreateDatabase();
+    hostctl::AddRegistryTable(database);
+    hostctl::SetActiveDatabase(session, database);
+  }
+
+  hostctl::DatabaseId database = 0;
+};
+
 // The report line a library wrapper writes for `code`, with the system text as the stand-in
 // gives it.
 inline std::u16string ReportLine(UINT code, const std::u16string& function,

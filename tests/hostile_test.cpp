@@ -40,13 +40,10 @@ Text NoRow() {
                     kInstallLibFile, 474);
 }
 
-class HostileTest : public StandInTest {
+class HostileTest : public PackageTest {
  protected:
   void SetUp() override {
-    StandInTest::SetUp();
-    database = hostctl::CreateDatabase();
-    hostctl::AddRegistryTable(database);
-    hostctl::SetActiveDatabase(session, database);
+    PackageTest::SetUp();
     hostctl::CreateKey(HKEY_CURRENT_USER, kPath);
     hostctl::CreateKey(HKEY_LOCAL_MACHINE, kPath);
   }
@@ -69,7 +66,6 @@ class HostileTest : public StandInTest {
     return Run(PerformRegistryUpdate, allowed);
   }
 
-  hostctl::DatabaseId database = 0;
 };
 
 // The lines of one applied row whose key opens; `extra` follows the value line.
