@@ -3,9 +3,10 @@
 # scenario (a skeleton built once with wixl, the scenario's raw Registry rows put in with
 # msibuild), every scenario in one ur-runner process, and the output held to the scenarios'
 # expectations by ur-conformance.
-# Usage: wine-conformance.sh --win-dir DIR --tool PATH [--work-dir DIR] SCENARIOS...
+# Usage: wine-conformance.sh --win-dir DIR --tool PATH [--arch ARCH] [--work-dir DIR] SCENARIOS...
 #   --win-dir DIR   Windows build holding UpdateRegistry.dll and ur-runner.exe
 #   --tool PATH     the host tool ur-conformance
+#   --arch ARCH     the build's architecture: x86 (default) or x64 (64-bit packages)
 #   --work-dir DIR  packages, runner output and the Wine prefix (default: a new temp folder)
 #   SCENARIOS       .scn files or folders of them
 # Exit status: 0 all conform, 1 a scenario failed, 77 skipped (Wine missing).
@@ -15,16 +16,18 @@ script_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo_root="$(cd "$script_dir/.." && pwd)"
 readonly SKIP_CODE=77
 
-usage() { sed -n '6,11s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+usage() { sed -n '6,12s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 
 win_dir=""
 tool=""
+arch=x86
 work_dir=""
 scenarios=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --win-dir) [ $# -ge 2 ] || usage; win_dir="$2"; shift 2 ;;
     --tool) [ $# -ge 2 ] || usage; tool="$2"; shift 2 ;;
+    --arch) [ $# -ge 2 ] || usage; arch="$2"; shift 2 ;;
     --work-dir) [ $# -ge 2 ] || usage; work_dir="$2"; shift 2 ;;
     -h|--help) usage ;;
     -*) usage ;;
@@ -32,6 +35,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$win_dir" ] && [ -n "$tool" ] && [ ${#scenarios[@]} -gt 0 ] || usage
+case "$arch" in x86|x64) ;; *) usage ;; esac
 
 for program in wine wineboot wineserver; do
   if ! command -v "$program" >/dev/null 2>&1; then
@@ -70,9 +74,10 @@ if ! "$tool" prepare --out "$run_dir" --dll UpdateRegistry.dll "${scenarios[@]}"
   exit 1
 fi
 
-# wixl resolves its inputs against its working folder.
+# wixl resolves its inputs against its working folder. A 64-bit runner opens a 64-bit package,
+# as a 64-bit DLL is shipped in one.
 cp "$script_dir/skeleton.wxs" "$run_dir/skeleton/"
-if ! (cd "$run_dir/skeleton" && wixl -a x86 -o skeleton.msi skeleton.wxs); then
+if ! (cd "$run_dir/skeleton" && wixl -a "$arch" -o skeleton.msi skeleton.wxs); then
   echo "FAIL: wixl could not build the skeleton package"
   exit 1
 fi
