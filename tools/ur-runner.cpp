@@ -21,6 +21,7 @@
 //                             before the next --call, so that call gets another install handle
 //   --dump-key ROOT\PATH      after the calls, print the key's values (repeatable)
 //   --next                    end this run and start another one in the same process
+//   --time                    after each result, print how long the export took (all runs)
 //   @FILE                     read further arguments from FILE, one per line; a line that
 //                             starts with " is a quoted text (escapes below)
 // ROOT is HKCR, HKCU, HKLM or HKU (or the HKEY_... names).
@@ -32,6 +33,7 @@
 //   log "TEXT"                         an INSTALLMESSAGE_INFO message, field 0 formatted
 //   debug "TEXT"                       one OutputDebugString call of this process
 //   result EXPORT CODE                 what the export returned
+//   time EXPORT MICROSECONDS           with --time: the export's duration (performance counter)
 //   key ROOT "PATH" / nokey ROOT "PATH"            dump: the key exists / does not
 //   value ROOT "PATH" "NAME" TYPE HEX              dump: one value, its bytes in hex (- if none)
 //   end                                a run is complete
@@ -65,15 +67,16 @@ const char kUsage[] =
     "                 [--clear-key ROOT\\PATH]... [--create-key ROOT\\PATH]...\n"
     "                 [--set ROOT\\PATH NAME TYPE DATA]... [--set-hex ROOT\\PATH NAME TYPE HEX]...\n"
     "                 [--call EXPORT [--reopen]]... [--dump-key ROOT\\PATH]... [--next ...]\n"
-    "                 [@FILE]\n"
+    "                 [--time] [@FILE]\n"
     "Opens the package, sets the properties, prepares the registry, calls each export of the\n"
     "DLL in order with the session handle and prints every installer-log line (log), every\n"
     "debugger output (debug), each result and the dumped keys (key/nokey/value). ROOT is\n"
     "HKCR, HKCU, HKLM or HKU. Texts are quoted with \\\\ \\\" \\n \\r \\t \\uXXXX escapes.\n"
     "--reopen gives the next call a newly opened session. --next starts another run in the\n"
-    "same process. @FILE reads arguments from FILE, one per\n"
-    "line, a line starting with \" being a quoted text. Exit status: 0 done, 1 runner failure,\n"
-    "2 bad usage; the exports' results are printed, never returned.\n";
+    "same process. --time prints each export's duration in microseconds after its result.\n"
+    "@FILE reads arguments from FILE, one per line, a line starting with \" being a quoted\n"
+    "text. Exit status: 0 done, 1 runner failure, 2 bad usage; the exports' results are\n"
+    "printed, never returned.\n";
 
 // One registry value to store before a run.
 struct Seed {
@@ -306,6 +309,9 @@ class DebugCapture {
 
 DebugCapture debugCapture;
 
+// Set by --time: each call's duration is printed after its result.
+bool timeCalls = false;
+
 void EmitDebug() {
   for (const WString& text : debugCapture.Drain()) Emit("debug " + recordtext::Quoted(text));
 }
@@ -473,10 +479,22 @@ void CarryOut(const Run& run) {
     }
     Emit("call " + name);
     loggingSession = session;
+    LARGE_INTEGER start, stop;
+    QueryPerformanceCounter(&start);
     UINT result = exports[i](session);
+    QueryPerformanceCounter(&stop);
     loggingSession = 0;
     EmitDebug();
     Emit("result " + name + " " + std::to_string(result));
+    if (timeCalls) {
+      LARGE_INTEGER frequency;
+      QueryPerformanceFrequency(&frequency);
+      const long long ticks = stop.QuadPart - start.QuadPart;
+      // Whole seconds and the remainder apart, so ticks * 1000000 cannot overflow.
+      const long long micros = ticks / frequency.QuadPart * 1000000 +
+                               ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
+      Emit("time " + name + " " + std::to_string(micros));
+    }
   }
   MsiCloseHandle(session);
   if (module != nullptr) FreeLibrary(module);
@@ -564,6 +582,8 @@ std::vector<Run> ParseArguments(const std::vector<WString>& args) {
       run.reopenPending = true;
     } else if (arg == L"--dump-key") {
       run.dumpKeys.push_back(next("--dump-key"));
+    } else if (arg == L"--time") {
+      timeCalls = true;
     } else if (arg == L"--next") {
       run.dll = dll;
       runs.emplace_back();
