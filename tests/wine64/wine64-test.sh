@@ -2,7 +2,7 @@
 # The 64-bit UpdateRegistry.dll under Wine: a 64-bit package (wixl -a x64, Win64 components)
 # installed in a fresh prefix runs the three exports, which must write into the 64-bit
 # registry view.
-# Usage: wine64-test.sh build BUILD-DIR     cross-build the 64-bit DLL into BUILD-DIR
+# Usage: wine64-test.sh build BUILD-DIR     cross-build the 64-bit DLL and runner into BUILD-DIR
 #        wine64-test.sh run WORK-DIR DLL    install the package with DLL in WORK-DIR/prefix
 # Exit status: 0 passed, 1 failed, 77 skipped (Wine or the 64-bit cross compiler missing).
 set -uo pipefail
@@ -20,7 +20,7 @@ build() {
   fi
   local args=(-S "$repo_root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/x86_64-w64-mingw32.cmake")
   if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then args+=(-G Ninja); fi
-  cmake "${args[@]}" >/dev/null && cmake --build "$dir" --parallel 2 --target UpdateRegistry || exit 1
+  cmake "${args[@]}" >/dev/null && cmake --build "$dir" --parallel 2 --target UpdateRegistry ur-runner || exit 1
   echo "built $dir/UpdateRegistry.dll"
 }
 
