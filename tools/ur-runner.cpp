@@ -150,10 +150,10 @@ WString Decimal(unsigned long value) {
 }
 
 // ROOT\PATH split into the predefined key and the path below it.
-bool SplitKey(const WString& spec, HKEY& root, WString& path, std::string& rootName) {
-  size_t slash = spec.find(L'\\');
-  WString head = spec.substr(0, slash);
-  path = slash == WString::npos ? WString() : spec.substr(slash + 1);
+bool SplitKey(const WString& keyText, HKEY& root, WString& path, std::string& rootName) {
+  size_t slash = keyText.find(L'\\');
+  WString head = keyText.substr(0, slash);
+  path = slash == WString::npos ? WString() : keyText.substr(slash + 1);
   for (const Root& r : kRoots) {
     if (_wcsicmp(head.c_str(), r.shortName) == 0 || _wcsicmp(head.c_str(), r.longName) == 0) {
       root = r.key;
@@ -164,9 +164,9 @@ bool SplitKey(const WString& spec, HKEY& root, WString& path, std::string& rootN
   return false;
 }
 
-void SplitKeyOrFail(const WString& spec, HKEY& root, WString& path, std::string& rootName) {
-  if (!SplitKey(spec, root, path, rootName))
-    Fail(L"unknown registry root in \"" + spec + L"\" (HKCR, HKCU, HKLM or HKU)");
+void SplitKeyOrFail(const WString& keyText, HKEY& root, WString& path, std::string& rootName) {
+  if (!SplitKey(keyText, root, path, rootName))
+    Fail(L"unknown registry root in \"" + keyText + L"\" (HKCR, HKCU, HKLM or HKU)");
 }
 
 int HexDigit(wchar_t c) {
@@ -343,28 +343,28 @@ int WINAPI OnInstallerMessage(LPVOID, UINT type, MSIHANDLE record) {
 
 // ---- Registry set-up and dump ----
 
-void ClearKey(const WString& spec) {
+void ClearKey(const WString& keyText) {
   HKEY root;
   WString path;
   std::string rootName;
-  SplitKeyOrFail(spec, root, path, rootName);
-  if (path.empty()) Fail(L"refusing to clear a whole root: \"" + spec + L"\"");
+  SplitKeyOrFail(keyText, root, path, rootName);
+  if (path.empty()) Fail(L"refusing to clear a whole root: \"" + keyText + L"\"");
   LSTATUS status = RegDeleteTreeW(root, path.c_str());
   if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
     status = RegDeleteKeyW(root, path.c_str());
   }
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    Fail(L"cannot clear \"" + spec + L"\": error " + Decimal(status));
+    Fail(L"cannot clear \"" + keyText + L"\": error " + Decimal(status));
 }
 
-HKEY CreateKey(const WString& spec) {
+HKEY CreateKey(const WString& keyText) {
   HKEY root, key = nullptr;
   WString path;
   std::string rootName;
-  SplitKeyOrFail(spec, root, path, rootName);
+  SplitKeyOrFail(keyText, root, path, rootName);
   LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                    &key, nullptr);
-  if (status != ERROR_SUCCESS) Fail(L"cannot create \"" + spec + L"\": error " + Decimal(status));
+  if (status != ERROR_SUCCESS) Fail(L"cannot create \"" + keyText + L"\": error " + Decimal(status));
   return key;
 }
 
@@ -396,18 +396,18 @@ void StoreSeed(const Seed& seed) {
          Decimal(status));
 }
 
-void DumpKey(const WString& spec) {
+void DumpKey(const WString& keyText) {
   HKEY root, key = nullptr;
   WString path;
   std::string rootName;
-  SplitKeyOrFail(spec, root, path, rootName);
+  SplitKeyOrFail(keyText, root, path, rootName);
   const std::string where = rootName + " " + recordtext::Quoted(path);
   LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key);
   if (status == ERROR_FILE_NOT_FOUND) {
     Emit("nokey " + where);
     return;
   }
-  if (status != ERROR_SUCCESS) Fail(L"cannot open \"" + spec + L"\": error " + Decimal(status));
+  if (status != ERROR_SUCCESS) Fail(L"cannot open \"" + keyText + L"\": error " + Decimal(status));
   Emit("key " + where);
   DWORD nameCapacity = 0, dataCapacity = 0;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -420,7 +420,7 @@ void DumpKey(const WString& spec) {
     DWORD type = 0;
     status = RegEnumValueW(key, index, &name[0], &nameSize, nullptr, &type, data.data(), &dataSize);
     if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) Fail(L"cannot read \"" + spec + L"\": error " + Decimal(status));
+    if (status != ERROR_SUCCESS) Fail(L"cannot read \"" + keyText + L"\": error " + Decimal(status));
     name.resize(nameSize);
     Emit("value " + where + " " + recordtext::Quoted(name) + " " + TypeText(type) + " " +
          HexText(data.data(), dataSize));

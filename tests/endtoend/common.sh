@@ -95,3 +95,18 @@ setup_test() {
   rm -rf "$package"
   mkdir -p "$package"
 }
+
+# Runs `wine msiexec` in folder $2 with the arguments after it (the last one the log) and
+# passes the step named $1 when msiexec exits 0 and its log says the whole run succeeded.
+msiexec_step() {
+  local step="$1" dir="$2" rc=0
+  shift 2
+  local log="${!#}"
+  wine_msiexec "$dir" "$@" || rc=$?
+  if [ "$rc" -eq 0 ] && msi_log_succeeded "$log"; then
+    pass "$step"
+    return 0
+  fi
+  fail "$step: msiexec exit code $rc, or its log does not say it succeeded"
+  return 1
+}

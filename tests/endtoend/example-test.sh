@@ -65,14 +65,8 @@ if ! start_prefix "$work_dir/prefix"; then
 fi
 
 install_log="$work_dir/install.log"
-wine_msiexec "$package" /i UpdateRegistryExample.msi /qn /l*v "$install_log"
-rc=$?
-if [ "$rc" -eq 0 ] && msi_log_succeeded "$install_log"; then
-  pass "installed"
-else
-  fail "install: msiexec /i exit code $rc, or the log does not say it succeeded"
+msiexec_step installed "$package" /i UpdateRegistryExample.msi /qn /l*v "$install_log" ||
   finish "example test"
-fi
 
 # TOTAL_COST as the installer had it when the action read it (Wine leaves it undefined), and
 # the folder the installer chose: the expected lines are built from both.
@@ -153,13 +147,7 @@ check_key "after the install" "$(printf '%s\n%s\t%s\t%s\n%s\t%s\t%s\n' "$actions
   InstalledBy REG_SZ "$(utf16_bytes 'UpdateRegistry example package')" | LC_ALL=C sort)"
 
 uninstall_log="$work_dir/uninstall.log"
-wine_msiexec "$package" /x UpdateRegistryExample.msi /qn /l*v "$uninstall_log"
-rc=$?
-if [ "$rc" -eq 0 ] && msi_log_succeeded "$uninstall_log"; then
-  pass "uninstalled"
-else
-  fail "uninstall: msiexec /x exit code $rc"
-fi
+msiexec_step uninstalled "$package" /x UpdateRegistryExample.msi /qn /l*v "$uninstall_log"
 if [ -z "$(action_lines "$uninstall_log")" ]; then
   pass "no action ran during the uninstall (condition NOT REMOVE)"
 else

@@ -56,14 +56,7 @@ if ! start_prefix "$work_dir/prefix"; then
 fi
 
 install_log="$work_dir/install.log"
-wine_msiexec "$package" /i parity.msi /qn /l*v "$install_log"
-rc=$?
-if [ "$rc" -eq 0 ] && msi_log_succeeded "$install_log"; then
-  pass "installed"
-else
-  fail "install: msiexec /i exit code $rc"
-  finish "parity test"
-fi
+msiexec_step installed "$package" /i parity.msi /qn /l*v "$install_log" || finish "parity test"
 applied="$(log_text "$install_log" |
   grep -c '^PerformRegistryUpdate: UpdateRegistryEntry: Reg_Value Value: ')"
 if [ "$applied" -eq "$case_count" ]; then
@@ -123,11 +116,5 @@ while IFS= read -r line; do
 done <"$work_dir/comparison.tsv"
 echo
 
-wine_msiexec "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
-rc=$?
-if [ "$rc" -eq 0 ] && msi_log_succeeded "$work_dir/uninstall.log"; then
-  pass "uninstalled"
-else
-  fail "uninstall: msiexec /x exit code $rc, or the log does not say it succeeded"
-fi
+msiexec_step uninstalled "$package" /x parity.msi /qn /l*v "$work_dir/uninstall.log"
 finish "parity test"
