@@ -40,13 +40,17 @@ UINT RunAction(MSIHANDLE install, const WChar* prefix, const WChar* firstLine, W
   return ERROR_SUCCESS;
 }
 
+// The lines below show package data (keys, names, values, property values) as the action
+// used it: LiteralText keeps the installer's formatting of the logged line from reading
+// brackets in that data as references.
+
 // Queries the Registry row `key` and applies it; the lines name `action` and `line` for the
 // execution report. A key holding an apostrophe is never queried: quoted into the query it
 // could widen the WHERE clause to rows nobody named.
 void ApplyNamedRow(const CSession& session, CRecord& row, const WString& key, bool additive,
                    const WChar* action, int line) {
   WString query = WTXT("SELECT * FROM Registry WHERE Registry='") + key + WTXT("'");
-  session.Log(WTXT("query: ") + query);
+  session.Log(WTXT("query: ") + LiteralText(query));
   CView view;
   bool executed = false;
   if (key.find(WTXT('\'')) == WString::npos) {
@@ -58,8 +62,8 @@ void ApplyNamedRow(const CSession& session, CRecord& row, const WString& key, bo
     row = view.Fetch();
     UpdateRegistryEntry(session, row, additive);
   } else {
-    session.Log(WTXT("can't execute \"") + query +
-                WTXT("\" probable there isn't record with 'Registry' = '") + key +
+    session.Log(WTXT("can't execute \"") + LiteralText(query) +
+                WTXT("\" probable there isn't record with 'Registry' = '") + LiteralText(key) +
                 WTXT("' in Registry table"));
   }
 }
@@ -146,15 +150,15 @@ bool UpdateRegistryEntry(const CSession& caller, const CRecord& fetched, bool ad
   session.Log(rootText);
 
   WString keyName = FormatField(session, record, 3);
-  session.Log(WTXT("Reg_Key Name: \"") + keyName + WTXT("\""));
+  session.Log(WTXT("Reg_Key Name: \"") + LiteralText(keyName) + WTXT("\""));
   CRegistryKey key(root, keyName, KEY_ALL_ACCESS);
 
   WString valueName = FormatField(session, record, 4);
-  session.Log(WTXT("Reg_Value Name: \"") + valueName + WTXT("\""));
+  session.Log(WTXT("Reg_Value Name: \"") + LiteralText(valueName) + WTXT("\""));
   CRegistryValue value = key.Value(valueName);
 
   WString text = FormatField(session, record, 5);
-  session.Log(WTXT("Reg_Value Value: \"") + text + WTXT("\""));
+  session.Log(WTXT("Reg_Value Value: \"") + LiteralText(text) + WTXT("\""));
 
   if (text.compare(0, 2, WTXT("#%")) == 0) {
     session.Log(WTXT("Value will be stored as an expandable string (REG_EXPAND_SZ)"));
@@ -169,11 +173,12 @@ bool UpdateRegistryEntry(const CSession& caller, const CRecord& fetched, bool ad
     WString data = text.substr(1);
     int32_t number = ToInt32(data);
     if (!additive) {
-      session.Log(WTXT("Value \"") + data + WTXT("\" will be stored as an integer (REG_DWORD)"));
+      session.Log(WTXT("Value \"") + LiteralText(data) +
+                  WTXT("\" will be stored as an integer (REG_DWORD)"));
       value.Value(static_cast<DWORD>(number));
     } else {
       DWORD previous = value.Dword();
-      session.Log(WTXT("New value \"") + data +
+      session.Log(WTXT("New value \"") + LiteralText(data) +
                   WTXT("\" will be added to previous registry value \"") +
                   ToDecimal(static_cast<int32_t>(previous)) +
                   WTXT("\" and will be stored as an integer (REG_DWORD)"));
@@ -205,14 +210,16 @@ extern "C" UINT WINAPI SumARPPrevsizeAndTotalCost(MSIHANDLE install) {
   return RunAction(install, WTXT("GetTotalARPSize: "), nullptr, [](const CSession& session) {
     WString previous = session.Property(WTXT("ZYB_ARP_PREVSIZE")).Value();
     WString total = session.Property(WTXT("TOTAL_COST")).Value();
-    session.Log(WTXT("ARP previous size (property \"ZYB_ARP_PREVSIZE\") =  ") + previous +
-                WTXT("; total cost (property \"TOTAL_COST\") =  ") + total);
+    session.Log(WTXT("ARP previous size (property \"ZYB_ARP_PREVSIZE\") =  ") +
+                LiteralText(previous) + WTXT("; total cost (property \"TOTAL_COST\") =  ") +
+                LiteralText(total));
     int32_t previousSize = ToInt32(previous.compare(0, 1, WTXT("#")) == 0 ? previous.substr(1)
                                                                           : previous);
     int32_t totalCost = ToInt32(total);
     session.Property(WTXT("TOTAL_COST"))
         .Value(static_cast<uint32_t>(previousSize) + static_cast<uint32_t>(totalCost));
-    session.Log(WTXT("New TOTAL_COST value = ") + session.Property(WTXT("TOTAL_COST")));
+    session.Log(WTXT("New TOTAL_COST value = ") +
+                LiteralText(session.Property(WTXT("TOTAL_COST")).Value()));
     session.Log(WTXT("Size calculation complete"));
   });
 }

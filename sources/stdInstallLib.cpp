@@ -40,23 +40,6 @@ HeapBlock AllocateText(size_t units) {
 
 const WChar* OrEmpty(const WChar* text) { return text == nullptr ? WTXT("") : text; }
 
-// A logged line is the template of its record, which the installer formats. Report and trace
-// lines are literal (a call text such as "sizeof( value[0] )" would otherwise pull the whole
-// template in at "[0]"), so their brackets are written as the escapes that format to them.
-WString LiteralTemplate(const WString& text) {
-  WString escaped;
-  escaped.reserve(text.size());
-  for (WChar c : text) {
-    if (c == WTXT('['))
-      escaped += WTXT("[\\[]");
-    else if (c == WTXT(']'))
-      escaped += WTXT("[\\]]");
-    else
-      escaped += c;
-  }
-  return escaped;
-}
-
 // Zero bytes MapStream puts after a stream, so a text stream reads as terminated.
 constexpr size_t kStreamPadding = 10;
 
@@ -129,6 +112,20 @@ WString ToDecimal(int32_t value) {
   return value < 0 ? WTXT("-") + ToDecimal(magnitude) : ToDecimal(magnitude);
 }
 
+WString LiteralText(const WString& text) {
+  WString escaped;
+  escaped.reserve(text.size());
+  for (WChar c : text) {
+    if (c == WTXT('['))
+      escaped += WTXT("[\\[]");
+    else if (c == WTXT(']'))
+      escaped += WTXT("[\\]]");
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
 WString SystemErrorText(UINT code) {
   WString text = WTXT("Unknown error");
   WChar* buffer = nullptr;
@@ -150,7 +147,7 @@ UINT ReportError(UINT code, const WChar* function, const WChar* call, const WCha
             WTXT(", line:") + ToDecimal(static_cast<int32_t>(line)) + WTXT("\n");
   if (installHandle != 0 && !reporting) {
     ReportingScope scope;
-    CSession(installHandle, false).Log(LiteralTemplate(report));
+    CSession(installHandle, false).Log(LiteralText(report));
   }
   OutputDebugStringW(report.c_str());
   return code;
@@ -161,7 +158,7 @@ int TraceMessage(const WString& text) {
   OutputDebugStringW(WTXT("\n"));
   if (reporting) return 0;
   ReportingScope scope;
-  return CSession(installHandle, false).Log(LiteralTemplate(text));
+  return CSession(installHandle, false).Log(LiteralText(text));
 }
 
 // ---- Buffered text fetch ----

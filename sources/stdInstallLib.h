@@ -32,6 +32,12 @@ WString SystemErrorText(UINT code);
 // installHandle; returns the installer's answer.
 int TraceMessage(const WString& text);
 
+// `text` written so that the installer's formatting gives it back unchanged: brackets become
+// the escapes [\[] and [\]]. A logged line is the template of its record, and the installer
+// formats it for the log (and the debugger echo formats it likewise), so text that must show as
+// it is (report lines, registry data, property values) goes through this first.
+WString LiteralText(const WString& text);
+
 // Decimal text of a number: no sign for unsigned values, no leading zeros, no grouping.
 WString ToDecimal(uint32_t value);
 WString ToDecimal(int32_t value);

@@ -141,7 +141,7 @@ TEST_F(HostileTest, RowsWithHostileFieldsWriteOnlyWhatTheyName) {
        kPath + u"\\" + longComponent, u"v", u"x",
        Join({{kRow + u"root: HKEY_CURRENT_USER ",
               kRow + u"Reg_Key Name: \"" + kPath + u"\\" + longComponent + u"\"",
-              OpenReport(ERROR_INVALID_PARAMETER), kRow + u"Reg_Value Name: \"v\"",
+              OpenReport(ERROR_FILE_NOT_FOUND), kRow + u"Reg_Value Name: \"v\"",
               kRow + u"Reg_Value Value: \"x\"", RefusedTextWrite()}}),
        std::nullopt, std::nullopt},
       {"a key whose write access is denied", u"Denied", 1, kPath + u"\\Denied", u"v", u"x",

@@ -221,7 +221,10 @@ LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result
   auto parent = hostplatform::Resolve(root);
   if (!parent) return ERROR_INVALID_HANDLE;
   std::vector<Text> components;
-  if (LONG error = hostplatform::SplitPath(subKey, components)) return error;
+  // A component over 255 units names no key that can exist: the open answers 2, as Wine does
+  // (only the create refuses such a name as a parameter).
+  if (LONG error = hostplatform::SplitPath(subKey, components))
+    return error == ERROR_INVALID_PARAMETER ? ERROR_FILE_NOT_FOUND : error;
   Key* key = parent->key;
   for (const Text& component : components) {
     key = hostplatform::FindChild(*key, component);
