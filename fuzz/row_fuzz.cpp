@@ -113,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool denied = created && row.Has('d') &&
                       actioncheck::SameName(actioncheck::CanonicalPath(key),
                                             actioncheck::CanonicalPath(row.key));
-  const bool writable = root && OpenablePath(key) && hostctl::KeyExists(keyRoot, key) && !denied;
+  // A value name over 16383 units is refused by the registry (87): formatting can grow a name
+  // that far, e.g. "[0]" puts the whole template in its place.
+  const bool writable = root && OpenablePath(key) && name.size() <= 16383 &&
+                        hostctl::KeyExists(keyRoot, key) && !denied;
   const std::optional<hostctl::RegValue> before =
       writable ? hostctl::Value(keyRoot, key, name) : std::nullopt;
   const actioncheck::Snapshot snapshotBefore = actioncheck::TakeSnapshot();
