@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "hostplatform/control.h"
 #include "tools/record_text.h"
 
 namespace conformance {
@@ -175,31 +176,7 @@ std::string KeyText(const KeyRef& key) { return key.root + " " + QuotedText(key.
 
 }  // namespace
 
-std::string Utf8(const Text& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string Utf8(const Text& text) { return hostctl::ToUtf8(text); }
 
 std::string QuotedText(const Text& text) { return recordtext::Quoted(text); }
 
